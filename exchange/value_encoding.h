@@ -1,0 +1,20 @@
+// Hexadecimal data sections: host values to and from text.
+#pragma once
+
+#include "host/records.h"
+
+#include <cstdint>
+
+namespace qor {
+
+uint8_t ReverseBits(uint32_t value);
+// Characters in the data section of a read response for this request.
+int32_t DataSectionLength(const IoRequest &request);
+// Decodes the data section at `text` into request->data; 0, or 1 after a
+// message when an element is not hexadecimal.
+int32_t StoreData(IoRequest *request, const char *text, int32_t mode);
+// Writes the data section at `text` (terminated) and returns its length.
+// `capacity` bounds what may be written, the terminator included.
+int32_t EncodeWriteData(const IoRequest *request, char *text, uint32_t capacity, int32_t mode);
+
+} // namespace qor
