@@ -11,4 +11,9 @@ enum class TraceDirection { Out, In };
 
 void TraceBytes(TraceDirection direction, const void *data, size_t count);
 
+// Internal, for tests: closes the trace file and forgets QORHT_TRACE, so that
+// the next TraceBytes reads the environment again. Not part of the driver's
+// interface (the library exports nothing but QorMain).
+void ResetLineTrace();
+
 } // namespace platform
