@@ -8,6 +8,8 @@
 #include "platform/line_trace.h"
 #include "platform/platform.h"
 
+#include <algorithm>
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -335,7 +337,12 @@ void SetTimeouts(PortHandle port, uint32_t milliseconds) {
 void Purge(PortHandle port) {
     int fd;
     if (ToDescriptor(port, fd)) {
-        tcflush(fd, TCIOFLUSH);
+        // Input only. WritePort returns once its bytes have left the output
+        // queue or its time-out ran out; whatever is still queued after that
+        // (a frame held back by CTS) is discarded by no one on Win32 either
+        // before it goes out, and flushing it here would cut the NAK that
+        // the engine sends right before the next attempt's purge.
+        tcflush(fd, TCIFLUSH);
     }
 }
 
@@ -352,6 +359,61 @@ void ClosePort(PortHandle port) {
     // Not retried on EINTR: Linux has released the descriptor either way.
     close(fd);
 }
+
+namespace {
+
+// Microseconds one character takes on the line at the port's output speed
+// (ten bits a character; 1 ms when the speed is unknown).
+int64_t CharacterMicroseconds(int fd) {
+    termios line{};
+    if (tcgetattr(fd, &line) != 0) {
+        return 1000;
+    }
+    static const struct {
+        speed_t code;
+        int64_t baud;
+    } kSpeeds[] = {{B50, 50},        {B75, 75},       {B110, 110},     {B134, 134},
+                   {B150, 150},      {B200, 200},     {B300, 300},     {B600, 600},
+                   {B1200, 1200},    {B1800, 1800},   {B2400, 2400},   {B4800, 4800},
+                   {B9600, 9600},    {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
+                   {B115200, 115200}};
+    const speed_t speed = cfgetospeed(&line);
+    for (const auto &entry : kSpeeds) {
+        if (entry.code == speed) {
+            return 10'000'000 / entry.baud;
+        }
+    }
+    return 1000;
+}
+
+// A write is done when its bytes are on the line, as on Win32, not when the
+// kernel has queued them: the reply time-out of the read that follows must
+// not run while the telegram is still going out. Sleeps for the line time of
+// what is still queued, never past the write time-out. A pseudo-terminal has
+// no output queue and returns at once.
+void WaitUntilSent(int fd, int64_t deadline) {
+    int64_t characterMicroseconds = -1;
+    for (;;) {
+        int pending = 0;
+        if (ioctl(fd, TIOCOUTQ, &pending) != 0 || pending <= 0) {
+            return;
+        }
+        const int64_t left = RemainingMilliseconds(deadline);
+        if (left == 0) {
+            return;
+        }
+        if (characterMicroseconds < 0) {
+            characterMicroseconds = CharacterMicroseconds(fd);
+        }
+        int64_t waitMicroseconds = std::max<int64_t>(pending * characterMicroseconds, 1000);
+        waitMicroseconds = std::min<int64_t>(waitMicroseconds, left * 1000);
+        timespec wait{static_cast<time_t>(waitMicroseconds / 1'000'000),
+                      static_cast<long>(waitMicroseconds % 1'000'000) * 1000L};
+        nanosleep(&wait, nullptr);
+    }
+}
+
+} // namespace
 
 int32_t WritePort(PortHandle port, const void *data, uint32_t count) {
     int fd;
@@ -394,6 +456,9 @@ int32_t WritePort(PortHandle port, const void *data, uint32_t count) {
             failed = true; // POLLHUP, POLLERR or POLLNVAL without room
             break;
         }
+    }
+    if (!failed) {
+        WaitUntilSent(fd, deadline);
     }
     TraceBytes(TraceDirection::Out, bytes, sent);
     if (sent == 0 && failed) {

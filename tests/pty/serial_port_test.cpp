@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -512,3 +514,20 @@ TEST_F(SerialPortTest, SettingsWithoutATermiosFormLeaveTheLineAsItWas) {
 }
 
 } // namespace
+
+// The engine sends its NAK and purges right after, before the next attempt:
+// what was written must still reach the far end, while stale input is gone.
+TEST_F(OpenPortTest, PurgeDiscardsInputButNotWhatWasWritten) {
+    ASSERT_TRUE(pty.Write("stale"));
+    ASSERT_EQ(pty.Read(0, 0), "");
+    const char nak[] = "\x15"
+                       "0FF\r";
+    ASSERT_EQ(platform::WritePort(port, nak, 5), 5);
+    // The stale bytes reach the port's input queue before the purge.
+    pollfd input{static_cast<int>(port), POLLIN, 0};
+    ASSERT_EQ(poll(&input, 1, 1000), 1);
+    platform::Purge(port);
+    EXPECT_EQ(pty.Read(5, 1000), std::string(nak, 5));
+    platform::SetTimeouts(port, 50);
+    EXPECT_EQ(ReadPort(port, 5), "");
+}
