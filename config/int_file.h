@@ -3,8 +3,8 @@
 
 #include "host/records.h"
 
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 
 namespace qor {
 

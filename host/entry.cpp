@@ -15,8 +15,8 @@ using Handler = int32_t (*)(DriverRequest *);
 
 // Slot i serves command code i + 1; codes 8, 9 and 16 have no handler.
 constexpr Handler kCommandTable[16] = {
-    ColdStart,   WarmStart, SingleParse, BlockParse, SingleRead, BlockRead,
-    SingleWrite, nullptr,   nullptr,     BlockWrite, EndQor,     CloseCom,
+    ColdStart,   WarmStart,  SingleParse,     BlockParse, SingleRead, BlockRead,
+    SingleWrite, nullptr,    nullptr,         BlockWrite, EndQor,     CloseCom,
     ReOpenCom,   GetQorInfo, ChangeQorParams, nullptr,
 };
 

@@ -9,7 +9,9 @@ FakeLine &Line() {
     return line;
 }
 
-void ResetLine() { Line() = FakeLine{}; }
+void ResetLine() {
+    Line() = FakeLine{};
+}
 
 void FakeLine::Feed(const std::string &bytes) {
     for (unsigned char c : bytes) {
@@ -17,7 +19,9 @@ void FakeLine::Feed(const std::string &bytes) {
     }
 }
 
-void FakeLine::FeedPause() { input.push_back(kPause); }
+void FakeLine::FeedPause() {
+    input.push_back(kPause);
+}
 
 std::string FakeLine::Written() const {
     std::string all;
@@ -53,16 +57,22 @@ void SetQueues(PortHandle, uint32_t inputSize, uint32_t outputSize) {
     Line().outputQueue = outputSize;
 }
 
-void ConfigureLine(PortHandle, const LineSettings &settings) { Line().settings = settings; }
+void ConfigureLine(PortHandle, const LineSettings &settings) {
+    Line().settings = settings;
+}
 
-void SetTimeouts(PortHandle, uint32_t milliseconds) { Line().timeoutMs = milliseconds; }
+void SetTimeouts(PortHandle, uint32_t milliseconds) {
+    Line().timeoutMs = milliseconds;
+}
 
 void Purge(PortHandle) {
     Line().purges++;
     Line().input.clear();
 }
 
-void ClosePort(PortHandle port) { Line().openPorts.erase(port); }
+void ClosePort(PortHandle port) {
+    Line().openPorts.erase(port);
+}
 
 int32_t WritePort(PortHandle port, const void *data, uint32_t count) {
     auto &line = Line();
@@ -107,6 +117,8 @@ void SleepMilliseconds(uint32_t milliseconds) {
     Line().nowMs += milliseconds;
 }
 
-int64_t CalendarSeconds() { return Line().nowMs / 1000; }
+int64_t CalendarSeconds() {
+    return Line().nowMs / 1000;
+}
 
 } // namespace platform
