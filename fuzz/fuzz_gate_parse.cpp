@@ -7,8 +7,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static DriverContext context;
     std::memset(context.stations, 0xFF, sizeof context.stations);
-    context.stations['A'].loop = 1;
-    context.stations['B'].office = 5;
+    context.stations[static_cast<unsigned char>('A')].loop = 1;
+    context.stations[static_cast<unsigned char>('B')].office = 5;
     if (size < 8) {
         return 0;
     }
