@@ -62,7 +62,7 @@ void ReceiveAndDecodeWordBlock(benchmark::State &state) {
         testing_support::Line().Feed(frame);
         int32_t length = 0;
         qor::Receive(Context().rxBuffer, &length, port);
-        qor::StoreData(&io, Context().rxBuffer + 13, QOR_BLOCK_READ);
+        qor::StoreData(&io, Context().rxBuffer + 13, Context().rxBuffer + length, QOR_BLOCK_READ);
         benchmark::DoNotOptimize(words[0]);
     }
 }

@@ -357,7 +357,7 @@ int32_t Run(DriverRequest *request, int32_t mode, const Engine &engine) {
     if (result != 0 || !engine.isRead || IsTask(*io)) {
         return result;
     }
-    return StoreData(io, context->rxBuffer + t.position + 4, mode);
+    return StoreData(io, context->rxBuffer + t.position + 4, context->rxBuffer + t.received, mode);
 }
 
 // --- Refusal of requests the engines cannot serve safely -------------------

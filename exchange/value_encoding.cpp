@@ -85,17 +85,20 @@ void StoreByte(void *data, uint32_t index, uint8_t byte) {
     static_cast<unsigned char *>(data)[index] = byte;
 }
 
-// Each element is read from its own field and never beyond it, whatever the
-// previous element consumed.
-ScanResult ScanField(const char *text, uint32_t index, uint32_t digits) {
-    const char *field = text + index * digits;
-    return ScanHex(field, field + digits, digits);
+// Each element is read from its own position, whatever the previous element
+// consumed, and never past the end of the message.
+ScanResult ScanField(const char *text, const char *end, uint32_t index, uint32_t digits) {
+    const char *field = text + static_cast<size_t>(index) * digits;
+    if (field > end) {
+        field = end;
+    }
+    return ScanHex(field, end, digits);
 }
 
-int32_t StoreSingle(IoRequest *request, const char *text) {
+int32_t StoreSingle(IoRequest *request, const char *text, const char *end) {
     switch (KindOf(*request, true)) {
     case Kind::Digital: {
-        const ScanResult value = ScanField(text, 0, 2);
+        const ScanResult value = ScanField(text, end, 0, 2);
         if (!value.ok) {
             err(kLogProgress, "QOR%s> StoreData() illegal HEX data for digital gates", kDriverId);
             return 1;
@@ -104,7 +107,7 @@ int32_t StoreSingle(IoRequest *request, const char *text) {
         return 0;
     }
     case Kind::DoubleWord: {
-        const ScanResult value = ScanField(text, 0, 8);
+        const ScanResult value = ScanField(text, end, 0, 8);
         if (!value.ok) {
             err(kLogProgress, "QOR%s> StoreData() illegal HEX data", kDriverId);
             return 1;
@@ -116,7 +119,7 @@ int32_t StoreSingle(IoRequest *request, const char *text) {
     case Kind::Word:
         break;
     }
-    const ScanResult value = ScanField(text, 0, 4);
+    const ScanResult value = ScanField(text, end, 0, 4);
     if (!value.ok) {
         err(kLogProgress, "QOR%s> StoreData() illegal HEX data", kDriverId);
         return 1;
@@ -125,12 +128,12 @@ int32_t StoreSingle(IoRequest *request, const char *text) {
     return 0;
 }
 
-int32_t StoreBlock(IoRequest *request, const char *text) {
+int32_t StoreBlock(IoRequest *request, const char *text, const char *end) {
     const Kind kind = KindOf(*request, false);
     const uint32_t elements = BlockElements(*request, kind);
     const uint32_t digits = DigitsOf(kind);
     for (uint32_t i = 0; i < elements; ++i) {
-        const ScanResult value = ScanField(text, i, digits);
+        const ScanResult value = ScanField(text, end, i, digits);
         switch (kind) {
         case Kind::Digital:
             if (!value.ok) {
@@ -194,11 +197,11 @@ int32_t DataSectionLength(const IoRequest &request) {
     return static_cast<int32_t>(length < kLengthCap ? length : kLengthCap);
 }
 
-int32_t StoreData(IoRequest *request, const char *text, int32_t mode) {
+int32_t StoreData(IoRequest *request, const char *text, const char *end, int32_t mode) {
     if ((mode & 0xFF) == QOR_SINGLE_READ) {
-        return StoreSingle(request, text);
+        return StoreSingle(request, text, end);
     }
-    return StoreBlock(request, text);
+    return StoreBlock(request, text, end);
 }
 
 int32_t EncodeWriteData(const IoRequest *request, char *text, uint32_t capacity, int32_t mode) {

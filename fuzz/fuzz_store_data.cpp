@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<char> text(data + 3, data + 3 + expected);
     uint32_t storage[64];
     request.data = storage;
-    qor::StoreData(&request, text.data(), mode);
+    qor::StoreData(&request, text.data(), text.data() + text.size(), mode);
     return 0;
 }

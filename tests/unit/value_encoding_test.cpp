@@ -51,10 +51,10 @@ std::vector<LogLine> Messages(const std::vector<std::string> &texts) {
 }
 
 // The data section sits at the very end of a buffer of its own size, so a
-// conversion that strays beyond its field reads outside the allocation.
+// conversion that strays beyond the message reads outside the allocation.
 int32_t StoreFromExactText(IoRequest *request, const std::string &text, int32_t mode) {
     std::vector<char> exact(text.begin(), text.end());
-    return qor::StoreData(request, exact.data(), mode);
+    return qor::StoreData(request, exact.data(), exact.data() + exact.size(), mode);
 }
 
 TEST(ReverseBitsTest, MirrorsTheLowByte) {
@@ -132,6 +132,14 @@ TEST(StoreDataTest, SingleValues) {
         {"word with sign", QOR_GATE_ANALOG16_1, 16, 1, "+123", 0, Units({0xAAAA, 0x0123}), {}},
         {"word negative", QOR_GATE_ANALOG16_2, 16, 1, "-001", 0, Units({0xAAAA, 0xFFFF}), {}},
         {"word stops at bad digit", QOR_GATE_ANALOG16_0, 16, 1, "1G00", 0, Units({0xAAAA, 1}), {}},
+        {"word prefix not counted",
+         QOR_GATE_ANALOG16_0,
+         16,
+         1,
+         "0x12AB",
+         0,
+         Units({0xAAAA, 0x12AB}),
+         {}},
         {"word not hex",
          QOR_GATE_ANALOG16_0,
          16,
@@ -215,6 +223,13 @@ TEST(StoreDataTest, Blocks) {
          {"QORHT> StoreData() illegal HEX data in block"}},
         {"each word from its own field", 16, 2, "1G000002", 0, Units({1, 2, 0xEEEE, 0xEEEE}), {}},
         {"prefix inside a field", 16, 2, "0012 0x1", 0, Units({0x12, 1, 0xEEEE, 0xEEEE}), {}},
+        {"blanks not counted, next word from its own place",
+         16,
+         2,
+         "  123456",
+         0,
+         Units({0x1234, 0x3456, 0xEEEE, 0xEEEE}),
+         {}},
         {"2 double words",
          32,
          2,
