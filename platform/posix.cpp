@@ -300,9 +300,10 @@ void ConfigureLine(PortHandle port, const LineSettings &settings) {
     if (parityKnown) {
         line.c_cflag = (line.c_cflag & ~kParityBits) | parity;
     }
-    // Checking follows the whole 16-bit value (0x0100 checks with scheme 0);
-    // bytes with parity errors are delivered as received, neither marked nor
-    // dropped.
+    // Checking follows the whole 16-bit value (0x0100 checks with scheme 0).
+    // A byte with a parity error is neither marked nor dropped: the kernel
+    // hands it on as a NUL, which the frame's checksum then refuses, as it
+    // would refuse the damaged byte itself.
     line.c_iflag &= ~static_cast<tcflag_t>(PARMRK | IGNPAR | INPCK);
     if (settings.parity != 0) {
         line.c_iflag |= INPCK;
@@ -390,17 +391,20 @@ int64_t CharacterMicroseconds(int fd) {
 // kernel has queued them: the reply time-out of the read that follows must
 // not run while the telegram is still going out. Sleeps for the line time of
 // what is still queued, never past the write time-out. A pseudo-terminal has
-// no output queue and returns at once.
-void WaitUntilSent(int fd, int64_t deadline) {
+// no output queue and returns at once. Returns the bytes still unsent when
+// the time-out ran out (CTS held the line): like a timed-out write on Win32,
+// they are discarded and do not count as written.
+uint32_t WaitUntilSent(int fd, int64_t deadline) {
     int64_t characterMicroseconds = -1;
     for (;;) {
         int pending = 0;
         if (ioctl(fd, TIOCOUTQ, &pending) != 0 || pending <= 0) {
-            return;
+            return 0;
         }
         const int64_t left = RemainingMilliseconds(deadline);
         if (left == 0) {
-            return;
+            tcflush(fd, TCOFLUSH);
+            return static_cast<uint32_t>(pending);
         }
         if (characterMicroseconds < 0) {
             characterMicroseconds = CharacterMicroseconds(fd);
@@ -458,7 +462,8 @@ int32_t WritePort(PortHandle port, const void *data, uint32_t count) {
         }
     }
     if (!failed) {
-        WaitUntilSent(fd, deadline);
+        const uint32_t unsent = WaitUntilSent(fd, deadline);
+        sent -= std::min(unsent, sent);
     }
     TraceBytes(TraceDirection::Out, bytes, sent);
     if (sent == 0 && failed) {
