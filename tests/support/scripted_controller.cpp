@@ -1,5 +1,7 @@
 #include "tests/support/scripted_controller.h"
 
+#include <cstring>
+
 #include "tests/support/log_capture.h"
 
 #include <algorithm>
@@ -138,6 +140,18 @@ std::vector<std::string> ScriptedController::Trace(const std::string &prefix) co
     }
     naksAt(log.size());
     return trace;
+}
+
+void ResetEngineContext(DriverContext &context) {
+    std::memset(&context, 0, sizeof context);
+    for (StationEntry &entry : context.stations) {
+        entry = {0xFF, 0xFF, 0xFF, 0};
+    }
+    context.timeout = 100;
+    context.interFrameGap = 10;
+    context.occupationEnabled = 1;
+    context.portHandle = platform::OpenPort("COM1");
+    Line().timeoutMs = 1000;
 }
 
 } // namespace testing_support

@@ -9,6 +9,7 @@
 // entry. Occupation telegrams without a script are answered with success.
 #pragma once
 
+#include "host/records.h"
 #include "tests/support/fake_platform.h"
 
 #include <cstddef>
@@ -29,6 +30,11 @@ std::string DataFrame(const std::string &text);
 // office), response code, command field, data section.
 std::string ResponseFrame(bool withOffice, const std::string &code, const std::string &command,
                           const std::string &data = "");
+
+// A context as ColdStart leaves it with no INT file, its port the fake
+// line's COM1: no station configured, timeout 100 (the port's read time-out
+// 1000 ms), inter-frame gap 10, read occupation on.
+void ResetEngineContext(DriverContext &context);
 
 struct Exchange {
     std::string ack = AckMessage(); // answer to the telegram; empty: silence

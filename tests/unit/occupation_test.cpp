@@ -27,17 +27,9 @@ protected:
         ResetLine();
         ClearLog();
         qor::driverEnded = 0;
-        std::memset(&context_, 0, sizeof context_);
-        for (StationEntry &entry : context_.stations) {
-            entry = {0xFF, 0xFF, 0xFF, 0};
-        }
+        ResetEngineContext(context_);
         context_.stations['A'] = {0x02, 0x01, 0xFF, 0};
         context_.stations['C'] = {0x03, 0x01, 0xFF, 0};
-        context_.timeout = 100;
-        context_.interFrameGap = 10;
-        context_.occupationEnabled = 1;
-        context_.portHandle = platform::OpenPort("COM1");
-        Line().timeoutMs = 1000;
         io_.gateAddress = {'A', 10, 0x10, -1, 16};
         io_.count = 1;
         io_.data = &cell_;

@@ -1,0 +1,17 @@
+# Shared part of the MinGW-w64 tool chain files: set QORHT_MINGW_PREFIX and
+# CMAKE_SYSTEM_PROCESSOR, then include this.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER ${QORHT_MINGW_PREFIX}-gcc)
+set(CMAKE_CXX_COMPILER ${QORHT_MINGW_PREFIX}-g++)
+set(CMAKE_RC_COMPILER ${QORHT_MINGW_PREFIX}-windres)
+set(CMAKE_DLLTOOL ${QORHT_MINGW_PREFIX}-dlltool)
+set(CMAKE_OBJDUMP ${QORHT_MINGW_PREFIX}-objdump)
+
+# Only the cross tool chain's own headers and libraries, never the build
+# machine's.
+set(CMAKE_FIND_ROOT_PATH /usr/${QORHT_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
