@@ -1,4 +1,5 @@
 #include "exchange/telegrams.h"
+#include "tests/support/host_storage.h"
 #include "tests/support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -19,16 +20,8 @@ const std::string kStx = "\x02";
 constexpr int32_t BR = 2, BT = 5, WX = 8, WY = 9, WR = 10, WL = 11, WM = 12, TC = 13, DF = 14,
                   DN = 15, LX = 16, LR = 18, LM = 20;
 
-std::vector<uint8_t> Units(std::vector<uint16_t> units) {
-    std::vector<uint8_t> bytes(units.size() * 2);
-    std::memcpy(bytes.data(), units.data(), bytes.size());
-    return bytes;
-}
-std::vector<uint8_t> Cells(std::vector<uint32_t> cells) {
-    std::vector<uint8_t> bytes(cells.size() * 4);
-    std::memcpy(bytes.data(), cells.data(), bytes.size());
-    return bytes;
-}
+using testing_support::Cells;
+using testing_support::Units;
 
 std::string Hex2(unsigned value) {
     const char *digits = "0123456789ABCDEF";

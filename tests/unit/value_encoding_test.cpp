@@ -1,4 +1,5 @@
 #include "exchange/value_encoding.h"
+#include "tests/support/host_storage.h"
 #include "tests/support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +20,8 @@ constexpr int32_t kBlockRead = QOR_BLOCK_READ;
 constexpr int32_t kSingleWrite = QOR_SINGLE_WRITE;
 constexpr int32_t kBlockWrite = QOR_BLOCK_WRITE;
 
-// Storage in the host's byte order, built from typed values.
-std::vector<uint8_t> Units(std::vector<uint16_t> units) {
-    std::vector<uint8_t> bytes(units.size() * 2);
-    std::memcpy(bytes.data(), units.data(), bytes.size());
-    return bytes;
-}
-std::vector<uint8_t> Cells(std::vector<uint32_t> cells) {
-    std::vector<uint8_t> bytes(cells.size() * 4);
-    std::memcpy(bytes.data(), cells.data(), bytes.size());
-    return bytes;
-}
+using testing_support::Cells;
+using testing_support::Units;
 
 IoRequest Request(int32_t gateType, int32_t width, int32_t count, void *data) {
     IoRequest request{};
